@@ -22,13 +22,16 @@ struct SpawnOptions {
   std::string stdoutPath;          // empty: inherit; otherwise appended to
 };
 
-// Starts argv[0] (searched on PATH when it has no '/'). Returns the process id, or -1.
+// Starts argv[0] (searched on PATH when it has no '/'). Returns the process id, or -1 when
+// the program cannot be found or started (or the rights cannot be dropped). With
+// dropToDesktopUser the output file and the working folder are opened as that user.
 pid_t Spawn(const std::vector<std::string>& argv, const SpawnOptions& options = {});
 
-// Waits for the child. Returns true with its exit code (a signal death gives -1) when it
-// ended within timeoutMs (negative: wait for ever); false on time-out.
+// Waits for the child. Returns true with its exit code (0..255; a signal death gives -1) when
+// it ended within timeoutMs (negative: wait for ever); false on time-out. A process that is
+// not our child is polled until it is gone, with exit code -1.
 bool WaitForExit(pid_t pid, int timeoutMs, int& exitCode);
-// SIGKILL and reap.
+// SIGKILL and reap. Ignores pid <= 0.
 void Terminate(pid_t pid);
 
 // Runs a command line hidden, waits up to timeoutMs, ends it on time-out (exit code -1).
@@ -38,7 +41,8 @@ bool RunHiddenWithTimeout(const std::string& commandLine, int timeoutMs, int* ex
 // Effective user id 0, or, in a sandbox, the owner of the sandbox root.
 bool IsAdministrator();
 
-// Opens an address or a file with the desktop's handler (xdg-open), not waiting.
+// Opens an address or a file with the desktop's handler (xdg-open), not waiting, as the
+// desktop user when we run through sudo. False when xdg-open cannot be found or started.
 bool OpenWithDesktop(const std::string& target);
 
 }  // namespace plat

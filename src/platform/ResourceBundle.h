@@ -15,6 +15,14 @@
 
 namespace plat {
 
+// The resources the installer looks for.
+constexpr uint32_t kResVersion = 1;             // "VERSION"
+constexpr uint32_t kResFrameworkChecker = 105;  // "EXE"
+constexpr uint32_t kResProductXml = 106;        // "XML"
+constexpr uint32_t kResFrameworkXml = 109;      // "XML"
+constexpr uint32_t kResLanguageXml = 131;       // "XML"
+constexpr uint32_t kResSkinZip = 133;           // "ZIPRES"
+
 struct Resource {
   std::string type;   // "XML", "ZIPRES", "EXE", "VERSION"
   uint32_t id = 0;    // 106 product configuration, 131 language table, ...
@@ -24,6 +32,7 @@ struct Resource {
 class ResourceBundle {
  public:
   // Reads the bundle of a file; false (and no entries) when it has none or it is damaged.
+  // Only the trailer, the index and the entries are read, never the whole file.
   bool Load(const std::string& path);
   const Resource* Find(const std::string& type, uint32_t id) const;
   const std::vector<Resource>& Entries() const { return m_entries; }
@@ -42,7 +51,8 @@ class ResourceBundle {
   std::vector<Resource> m_entries;
 };
 
-// The version resource (type "VERSION", id 1) holds the four numbers as text "a.b.c.d".
+// The version resource (type "VERSION", id 1) holds the four numbers as text "a.b.c.d":
+// exactly four decimal numbers 0..65535, nothing before, between or after them.
 bool ParseVersionResource(const std::string& bytes, int out[4]);
 // The version of any file from its bundle; false when it has none.
 bool ReadFileVersion(const std::string& path, int out[4]);

@@ -55,6 +55,36 @@ std::wstring Utf8ToWide(std::string_view in) {
   return out;
 }
 
+bool IsValidUtf8(std::string_view in) {
+  size_t i = 0;
+  while (i < in.size()) {
+    const unsigned char c = static_cast<unsigned char>(in[i]);
+    size_t extra;
+    char32_t cp, min;
+    if (c < 0x80) {
+      ++i;
+      continue;
+    } else if ((c & 0xE0) == 0xC0) {
+      extra = 1, cp = c & 0x1F, min = 0x80;
+    } else if ((c & 0xF0) == 0xE0) {
+      extra = 2, cp = c & 0x0F, min = 0x800;
+    } else if ((c & 0xF8) == 0xF0) {
+      extra = 3, cp = c & 0x07, min = 0x10000;
+    } else {
+      return false;
+    }
+    if (i + extra >= in.size()) return false;
+    for (size_t k = 1; k <= extra; ++k) {
+      const unsigned char cc = static_cast<unsigned char>(in[i + k]);
+      if ((cc & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (cc & 0x3F);
+    }
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+    i += extra + 1;
+  }
+  return true;
+}
+
 static void AppendUtf8(std::string& out, char32_t cp) {
   if (cp < 0x80) {
     out.push_back(static_cast<char>(cp));

@@ -11,6 +11,10 @@ namespace plat {
 // 11111xxx, a stray continuation byte or a missing continuation byte) becomes one '?'.
 std::wstring Utf8ToWide(std::string_view utf8);
 
+// True when the bytes are well-formed UTF-8 (no overlong forms, no surrogates, at most
+// U+10FFFF). Documents that must be UTF-8 are refused when this fails.
+bool IsValidUtf8(std::string_view bytes);
+
 // Wide to UTF-8. A UTF-16 surrogate pair held in two wide characters is combined into one
 // 4-byte sequence; a lone surrogate, or a value above U+10FFFF, becomes '?'.
 std::string WideToUtf8(std::wstring_view wide);

@@ -18,7 +18,6 @@
 
 #include "platform/Diagnostics.h"
 #include "platform/Folders.h"
-#include "platform/TextConv.h"
 
 extern char** environ;
 

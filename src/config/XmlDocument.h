@@ -29,19 +29,23 @@ class XmlDocument {
   bool IntoElem();
   bool OutOfElem();
 
+  // Text of the current element, unescaped; empty without a current element.
   std::wstring GetData() const;
+  // Value of an attribute of the current element's start tag, unescaped; empty when absent.
   std::wstring GetAttrib(const wchar_t* name) const;
   std::wstring GetTagName() const;
 
   // Appends an element after the current one (or as last child of the parent position)
-  // and makes it current. Always true.
+  // and makes it current; data null or empty writes <name/>. Every new element is followed by
+  // CR LF. True unless the document would outgrow the index's 32-bit offsets.
   bool AddElem(const wchar_t* name, const wchar_t* data = nullptr);
 
   const std::wstring& GetResult() const { return m_result; }
   void SetDocFlags(int flags) { m_flags = flags; }  // 8: tag names without regard to case
 
   // Whole-file UTF-8 helpers. The result text follows the formats
-  // "%d bytes to %d wide chars" and "%d wide chars to %d bytes".
+  // "%d bytes to %d wide chars" and "%d wide chars to %d bytes"; when the file cannot be
+  // opened it is the C library's text for errno and false is returned.
   static bool ReadTextFile(const std::string& path, std::wstring& text, std::wstring& result);
   static bool WriteTextFile(const std::string& path, const std::wstring& text, std::wstring& result);
 
@@ -49,7 +53,8 @@ class XmlDocument {
   static bool GetChildText(XmlDocument& doc, const wchar_t* name, std::wstring& text);
 
  private:
-  struct Impl;
+  struct Impl;  // node index and navigation state
+  bool Parse();
   std::wstring m_doc;
   std::wstring m_result;
   int m_flags = 0;

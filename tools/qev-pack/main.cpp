@@ -60,14 +60,14 @@ bool ParseId(const std::string& text, uint32_t& id) {
 }
 
 // TYPE:ID=FILE
-bool ParseResourceSpec(const std::string& spec, Wanted& w) {
-  const size_t colon = spec.find(':');
+bool ParseResourceArg(const std::string& arg, Wanted& w) {
+  const size_t colon = arg.find(':');
   if (colon == std::string::npos || colon == 0 || colon > 0xFFFF) return false;
-  const size_t eq = spec.find('=', colon + 1);
-  if (eq == std::string::npos || eq + 1 == spec.size()) return false;
-  w.type = spec.substr(0, colon);
-  w.file = spec.substr(eq + 1);
-  return ParseId(spec.substr(colon + 1, eq - colon - 1), w.id);
+  const size_t eq = arg.find('=', colon + 1);
+  if (eq == std::string::npos || eq + 1 == arg.size()) return false;
+  w.type = arg.substr(0, colon);
+  w.file = arg.substr(eq + 1);
+  return ParseId(arg.substr(colon + 1, eq - colon - 1), w.id);
 }
 
 void AddWanted(std::vector<Wanted>& list, Wanted w) {
@@ -127,7 +127,7 @@ int main(int argc, char** argv) {
       AddWanted(wanted, {"VERSION", plat::kResVersion, {}, value});
     } else if (opt == "--resource") {
       Wanted w;
-      if (!ParseResourceSpec(value, w)) return Usage("not TYPE:ID=FILE: " + value);
+      if (!ParseResourceArg(value, w)) return Usage("not TYPE:ID=FILE: " + value);
       AddWanted(wanted, std::move(w));
     } else {
       return Usage("unknown option " + opt);

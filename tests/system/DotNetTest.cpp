@@ -1,6 +1,8 @@
 #include "system/DotNet.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <optional>
 #include <vector>
@@ -8,6 +10,7 @@
 #include "platform/Registry.h"
 #include "platform/TextConv.h"
 #include "support/Sandbox.h"
+#include "system/SystemInfo.h"
 
 namespace {
 
@@ -150,6 +153,19 @@ TEST(RunDotNetChecker, ReportsTheCheckersResultAndTakesBackTheShimSwitch) {
   // Off (0) is switched on for the run and then removed.
   Registry::WriteDword(Hive::LocalMachine, RegView::Default, kFramework, L"NoGuiFromShim", 0);
   EXPECT_TRUE(RunDotNetChecker(std::wstring(L"/bin/true")));
+  EXPECT_FALSE(NoGui().has_value());
+}
+
+TEST(RunDotNetChecker, TheShimSwitchIsOnWhileTheCheckerRuns) {
+  const std::string reg = qevtest::BinPath("qev-reg");
+  if (access(reg.c_str(), X_OK) != 0) GTEST_SKIP() << "qev-reg not built";
+  qevtest::Sandbox box;
+  InstallDotNet2(L"v2.0", L"/opt/dotnet/");
+  // The checker succeeds only when it sees the switch on; the sandbox is inherited.
+  box.WriteFile("/check.sh", "#!/bin/sh\n[ \"$('" + reg + "' read HKLM 'SOFTWARE\\Microsoft\\.NETFramework' NoGuiFromShim)\" = 1 ]\n");
+  ASSERT_EQ(0, chmod(box.Path("/check.sh").c_str(), 0755));
+  ASSERT_FALSE(RunHidden(box.Path("/check.sh")));  // switch off: the checker fails
+  EXPECT_TRUE(RunDotNetChecker(box.Path("/check.sh")));
   EXPECT_FALSE(NoGui().has_value());
 }
 

@@ -66,6 +66,7 @@ TEST(GetIEVersion, ReadsTheValueOrDash) {
 TEST(GetFileVersion, ReadsTheVersionResource) {
   qevtest::Sandbox box;
   box.WriteFile("/in/prog", "#!/bin/sh\nexit 0\n");
+  ASSERT_TRUE(plat::CreateFolderTree(box.Path("/out/")));
   std::string error;
   ASSERT_TRUE(plat::ResourceBundle::Write(box.Path("/in/prog"), {{"VERSION", 1, "4.5.14.2"}}, box.Path("/out/prog"),
                                           error))

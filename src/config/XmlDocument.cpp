@@ -325,9 +325,9 @@ class XmlDocument::Impl::Parser {
     while (!m_stack.empty()) CloseUnended(m_n);
     const auto& doc = m_x.At(0);
     if (!doc.child) {
-      Message(L"No root element");
+      Message([] { return std::wstring(L"No root element"); });
     } else if (m_x.At(doc.child).next) {
-      Message(L"Root element has sibling");
+      Message([] { return std::wstring(L"Root element has sibling"); });
     }
     return doc.child && !m_x.At(doc.child).next && !m_illFormed;
   }
@@ -338,15 +338,18 @@ class XmlDocument::Impl::Parser {
     std::vector<uint32_t>* sameName;  // stack depths of the open elements with this name
   };
 
-  void Message(const std::wstring& text) {
+  // The text is built only while it is still going to be kept.
+  template <typename MakeText>
+  void Message(MakeText make) {
     if (m_messages++ >= kMaxMessages) return;
     if (!m_result.empty()) m_result += L", ";
-    m_result += text;
+    m_result += make();
   }
 
-  void Fault(const std::wstring& text) {
+  template <typename MakeText>
+  void Fault(MakeText make) {
     m_illFormed = true;
-    Message(text);
+    Message(make);
   }
 
   static std::wstring Offset(size_t at) { return L" at offset " + std::to_wstring(at); }
@@ -384,14 +387,14 @@ class XmlDocument::Impl::Parser {
   }
 
   bool Unterminated(const wchar_t* kind, size_t& p) {
-    Fault(std::wstring(kind) + Offset(p) + L" unterminated");
+    Fault([&] { return std::wstring(kind) + Offset(p) + L" unterminated"; });
     p = m_n;
     return false;
   }
 
   // The '<' is read as text and the scan goes on after it.
   bool Incorrect(const wchar_t* what, size_t& p) {
-    Fault(std::wstring(L"Incorrect ") + what + Offset(p));
+    Fault([&] { return std::wstring(L"Incorrect ") + what + Offset(p); });
     ++p;
     return true;
   }
@@ -481,7 +484,7 @@ class XmlDocument::Impl::Parser {
     n.length = static_cast<uint32_t>(at - n.start);
     n.endTagLen = 0;
     n.flags |= kUnended;
-    Fault(L"Element '" + std::wstring(OpenName(m_stack.back())) + L"'" + Offset(n.start) + L" not ended");
+    Fault([&] { return L"Element '" + std::wstring(OpenName(m_stack.back())) + L"'" + Offset(n.start) + L" not ended"; });
     Pop();
   }
 
@@ -491,7 +494,7 @@ class XmlDocument::Impl::Parser {
     if (!gt) return Unterminated(L"Element end tag", p);
     const size_t end = static_cast<size_t>(gt - m_d) + 1;
     if (m_stack.empty()) {
-      Fault(L"No start tag for end tag '" + std::wstring(name) + L"'" + Offset(p));
+      Fault([&] { return L"No start tag for end tag '" + std::wstring(name) + L"'" + Offset(p); });
       p = end;
       return true;
     }
@@ -499,8 +502,10 @@ class XmlDocument::Impl::Parser {
       const auto found = m_open.find(name);
       if (found == m_open.end() || found->second.empty()) {
         const Open& top = m_stack.back();
-        Fault(L"End tag '" + std::wstring(name) + L"'" + Offset(p) + L" does not match start tag '" +
-              std::wstring(OpenName(top)) + L"'" + Offset(m_x.At(top.node).start));
+        Fault([&] {
+          return L"End tag '" + std::wstring(name) + L"'" + Offset(p) + L" does not match start tag '" +
+                 std::wstring(OpenName(top)) + L"'" + Offset(m_x.At(top.node).start);
+        });
         p = end;
         return true;
       }

@@ -98,8 +98,9 @@ class IMessageLoop {
   // Runs GetMessage / DispatchMessage until the quit message; returns its exit code.
   virtual int Run();
 
-  // On the UI thread the message is dispatched at once; from another thread it is queued
-  // and the caller waits (timeoutMs < 0: for ever). False when it did not run.
+  // On the UI thread the message is dispatched at once (true, with DispatchMessage's
+  // result); from another thread it is queued and the caller waits (timeoutMs < 0: for
+  // ever). False when it did not run: no such window, time-out, or the loop went away.
   bool SendMessage(const Message& message, int64_t& result, int timeoutMs = -1);
 };
 

@@ -42,31 +42,27 @@ void CHeadlessMessageLoop::DrainWake() {
 }
 
 bool CHeadlessMessageLoop::PostMessage(Message message) {
-  {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_posted.size() >= kMaxQueued) return false;
-    m_posted.push_back(std::move(message));
-  }
+  // Woken under the lock: once another thread can see the message, this call no longer
+  // touches the loop, so the loop may be destroyed right after.
+  std::lock_guard<std::mutex> lock(m_mutex);
+  if (m_posted.size() >= kMaxQueued) return false;
+  m_posted.push_back(std::move(message));
   Wake();
   return true;
 }
 
 bool CHeadlessMessageLoop::QueueSend(std::shared_ptr<SentMessage> sent) {
   if (!sent) return false;
-  {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_sent.push_back(std::move(sent));
-  }
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_sent.push_back(std::move(sent));
   Wake();
   return true;
 }
 
 void CHeadlessMessageLoop::PostQuitMessage(int exitCode) {
-  {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_quit = true;
-    m_quitCode = exitCode;
-  }
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_quit = true;
+  m_quitCode = exitCode;
   Wake();
 }
 

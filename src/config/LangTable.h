@@ -34,7 +34,8 @@ class LangTable {
 
   // Fills the texts from the running program's resource 131 "XML". Unless the brand is
   // "corvane" in some letter case, every "Corvane" in a text becomes the brand as given
-  // (an empty brand removes it). False when the resource is missing or empty, does not
+  // (an empty brand removes it). Called once at start-up, before any thread reads texts.
+  // False when the resource is missing or empty, does not
   // parse, or has no "Lang" root; the texts are then left as they were.
   bool loadLangXML(const std::wstring& brand);
   // The same from a document's UTF-8 bytes.

@@ -180,8 +180,10 @@ struct XmlDocument::Impl {
     uint32_t prev;  // of the first child: the last child
   };
 
-  // Whole blocks keep references to records valid while the index grows.
-  std::vector<std::unique_ptr<Node[]>> blocks;
+  // Blocks of kBlockSize records; only the last one grows, so a small document does not pay
+  // for a whole block. Growing it moves that block's records: references into the index are
+  // not kept across NewNode.
+  std::vector<std::vector<Node>> blocks;
   uint32_t count = 0;
   uint32_t iPosParent = 0;
   uint32_t iPos = 0;
@@ -193,13 +195,25 @@ struct XmlDocument::Impl {
   // 0 when the 32-bit index is full (record 0 is the document, never handed out twice).
   uint32_t NewNode() {
     if (count == std::numeric_limits<uint32_t>::max()) return 0;
-    if ((count >> kBlockBits) >= blocks.size()) blocks.emplace_back(new Node[kBlockSize]);
-    At(count) = Node{};
+    if ((count >> kBlockBits) >= blocks.size()) {
+      blocks.emplace_back();
+      blocks.back().reserve(blocks.size() == 1 ? 64 : kBlockSize);
+    }
+    std::vector<Node>& last = blocks.back();
+    if (last.size() == last.capacity()) last.reserve(std::min<size_t>(kBlockSize, last.capacity() * 2));
+    last.push_back(Node{});
     return count++;
+  }
+
+  void DropLast() {
+    blocks.back().pop_back();
+    if (blocks.back().empty() && blocks.size() > 1) blocks.pop_back();
+    --count;
   }
 
   void Reset(size_t docLength) {
     if (blocks.size() > 1) blocks.resize(1);
+    if (!blocks.empty()) blocks[0].clear();
     count = 0;
     NewNode();
     At(0).length = static_cast<uint32_t>(docLength);
@@ -695,6 +709,8 @@ bool XmlDocument::AddElem(const wchar_t* name, const wchar_t* data) {
   const size_t startTagLen = hasData ? tag.size() + 2 : elem.size();
   const size_t endTagLen = hasData ? tag.size() + 3 : 0;
 
+  const uint32_t i = x.NewNode();  // first: it may move records
+  if (!i) return false;
   const uint32_t before = x.iPos ? x.iPos : x.LastChild(x.iPosParent);
   const uint32_t parent = before ? x.At(before).parent : x.iPosParent;
   Impl::Node& p = x.At(parent);
@@ -726,7 +742,7 @@ bool XmlDocument::AddElem(const wchar_t* name, const wchar_t* data) {
     elemOffset = open.size() + 2;
     text = open + L"\r\n" + elem + L"\r\n" + close;
     growFrom = p.parent;
-    if (m_doc.size() - replaced + text.size() > kMaxDocLength) return false;
+    if (m_doc.size() - replaced + text.size() > kMaxDocLength) return x.DropLast(), false;
     p.flags &= ~kEmptyTag;
     p.startTagLen = static_cast<uint32_t>(open.size());
     p.endTagLen = static_cast<uint32_t>(close.size());
@@ -737,9 +753,7 @@ bool XmlDocument::AddElem(const wchar_t* name, const wchar_t* data) {
     text = (lineStart ? L"" : L"\r\n") + elem + L"\r\n";
     elemOffset = lineStart ? 0 : 2;
   }
-  if (m_doc.size() - replaced + text.size() > kMaxDocLength) return false;
-  const uint32_t i = x.NewNode();
-  if (!i) return false;
+  if (m_doc.size() - replaced + text.size() > kMaxDocLength) return x.DropLast(), false;
 
   const size_t oldEnd = at + replaced;
   const uint32_t delta = static_cast<uint32_t>(text.size() - replaced);

@@ -43,7 +43,7 @@ TEST(RunConfig, ReadRestoresValuesAndSlashesInstallPath) {
 
 TEST(RunConfig, UnreadableFilesChangeNothing) {
   qevtest::Sandbox box;
-  for (const std::string bytes : {std::string(), std::string("<config><Status>1</config>"), std::string("<other><Status>1</Status></other>")}) {
+  for (const std::string& bytes : {std::string(), std::string("<config><Status>1</config>"), std::string("<other><Status>1</Status></other>")}) {
     box.WriteFile("/cfg/run.xml", bytes);
     RunConfig rc;
     rc.fileName = box.Path("/cfg/run.xml");

@@ -66,6 +66,30 @@ bool StartsWith(const wchar_t* d, size_t at, size_t end, std::wstring_view what)
   return end - at >= what.size() && std::wstring_view(d + at, what.size()) == what;
 }
 
+// The '>' that ends a tag begun before `from`, or npos. Quoted values may hold '>'; so may the
+// bracketed internal subset of a document type declaration.
+size_t TagEnd(const wchar_t* d, size_t from, size_t end, bool subset) {
+  wchar_t quote = 0;
+  bool inSubset = false;
+  for (size_t q = from; q < end; ++q) {
+    const wchar_t ch = d[q];
+    if (quote) {
+      if (ch == quote) quote = 0;
+    } else if (ch == L'"' || ch == L'\'') {
+      quote = ch;
+    } else if (subset && ch == L'[') {
+      inSubset = true;
+    } else if (subset && ch == L']') {
+      inSubset = false;
+    } else if (ch == L'>' && !inSubset) {
+      return q;
+    }
+  }
+  return std::wstring_view::npos;
+}
+
+bool IsDeclarationLetter(wchar_t c) { return c == L'D' || c == L'E' || c == L'A' || c == L'N'; }
+
 int HexValue(wchar_t c) {
   if (c >= L'0' && c <= L'9') return c - L'0';
   if (c >= L'a' && c <= L'f') return c - L'a' + 10;
@@ -294,24 +318,28 @@ struct XmlDocument::Impl {
         p = q;
         continue;
       }
-      std::wstring_view close = L">";
-      size_t from = p + 1;
-      if (StartsWith(d, p, end, L"<![CDATA[")) {
-        const size_t inner = p + 9;
-        size_t q = FindIn(d, inner, end, L"]]>");
+      if (StartsWith(d, p, end, L"<![C")) {  // as the parser reads a CDATA section
+        size_t q = FindIn(d, p + 4, end, L"]]>");
         if (q == std::wstring_view::npos) q = end;
+        const size_t inner = std::min(p + 9, q);
         out.append(d + inner, q - inner);
         p = q == end ? end : q + 3;
         continue;
       }
+      size_t q;
+      std::wstring_view close = L">";
       if (StartsWith(d, p, end, L"<!--")) {
         close = L"-->";
-        from = p + 4;
+        q = FindIn(d, p + 4, end, close);
       } else if (d[p + 1] == L'?') {
         close = L"?>";
-        from = p + 2;
+        q = FindIn(d, p + 2, end, close);
+      } else if (d[p + 1] == L'/') {
+        q = FindIn(d, p + 2, end, close);
+      } else {
+        const bool declaration = d[p + 1] == L'!' && p + 2 < end && IsDeclarationLetter(d[p + 2]);
+        q = TagEnd(d, p + 1, end, declaration);
       }
-      const size_t q = FindIn(d, from, end, close);
       p = q == std::wstring_view::npos ? end : q + close.size();
     }
   }
@@ -391,9 +419,9 @@ class XmlDocument::Impl::Parser {
       if (c2 == L'[') {
         if (p + 3 >= m_n) return Unterminated(L"tag", p);
         if (m_d[p + 3] != L'C') return Incorrect(L"tag", p);
-        return SkipTo(p, std::min(p + 9, m_n), L"]]>", L"CDATA Section");
+        return SkipTo(p, p + 4, L"]]>", L"CDATA Section");
       }
-      if (c2 == L'D' || c2 == L'E' || c2 == L'A' || c2 == L'N') return Doctype(p);
+      if (IsDeclarationLetter(c2)) return Doctype(p);
       return Incorrect(L"! tag", p);
     }
     if (IsNameStart(c)) return StartTag(p);
@@ -421,40 +449,15 @@ class XmlDocument::Impl::Parser {
   }
 
   bool Doctype(size_t& p) {
-    wchar_t quote = 0;
-    bool inSubset = false;
-    for (size_t q = p + 2; q < m_n; ++q) {
-      const wchar_t ch = m_d[q];
-      if (quote) {
-        if (ch == quote) quote = 0;
-      } else if (ch == L'"' || ch == L'\'') {
-        quote = ch;
-      } else if (ch == L'[') {
-        inSubset = true;
-      } else if (ch == L']') {
-        inSubset = false;
-      } else if (ch == L'>' && !inSubset) {
-        p = q + 1;
-        return true;
-      }
-    }
-    return Unterminated(L"Doctype", p);
+    const size_t q = TagEnd(m_d, p + 2, m_n, true);
+    if (q == std::wstring_view::npos) return Unterminated(L"Doctype", p);
+    p = q + 1;
+    return true;
   }
 
   bool StartTag(size_t& p) {
-    size_t q = p + 1 + NameAt(p + 1).size();
-    wchar_t quote = 0;
-    for (; q < m_n; ++q) {
-      const wchar_t ch = m_d[q];
-      if (quote) {
-        if (ch == quote) quote = 0;
-      } else if (ch == L'"' || ch == L'\'') {
-        quote = ch;
-      } else if (ch == L'>') {
-        break;
-      }
-    }
-    if (q >= m_n) return Unterminated(L"Element tag", p);
+    const size_t q = TagEnd(m_d, p + 1 + NameAt(p + 1).size(), m_n, false);
+    if (q == std::wstring_view::npos) return Unterminated(L"Element tag", p);
     const uint32_t i = m_x.NewNode();
     if (!i) return Unterminated(L"Element tag", p);  // index full
     const uint32_t parent = m_stack.empty() ? 0 : m_stack.back().node;

@@ -217,6 +217,8 @@ TEST(XmlDocument, DataOfMixedContent) {
       {L"<a>\r\n  <b/>\r\n  <c>t</c>\r\n</a>", L""},
       {L"<a> lead <b/> tail </a>", L" lead  tail "},
       {L"<a><b><![CDATA[inner]]></b>out<![CDATA[]]></a>", L"out"},
+      {L"<a>x<![CDATA]]>y</a>", L"xy"},  // a short section, read as the parser reads it
+      {L"<a><!DOCTYPE q [<!ENTITY e '>'>]>t</a>", L"t"},
   };
   for (const Case& c : cases) {
     XmlDocument doc(c.doc);
@@ -378,6 +380,7 @@ TEST(XmlDocument, ParseResults) {
       {L"<?xml version=\"1.0\"?>\n<!DOCTYPE a [<!ELEMENT a ANY><!ATTLIST a x CDATA '>'>]>\n<!-- c -->"
        L"<a x=\"1>2\" y='/'><![CDATA[<]]><b/>t<?p?></a>\n<!-- end -->\n",
        true, L""},
+      {L"<a><![CDATA]]><![Cx]]></a>", true, L""},
       {L"", false, L"Empty document"},
       {L"   ", false, L"No root element"},
       {L"<?xml version=\"1.0\"?>", false, L"No root element"},

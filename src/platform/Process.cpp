@@ -136,8 +136,9 @@ std::string ResolveProgram(const std::string& name) {
   while (start <= path.size()) {
     size_t end = path.find(':', start);
     if (end == std::string::npos) end = path.size();
-    std::string dir = path.substr(start, end - start);
-    if (dir.empty()) dir = ".";
+    // An empty PATH entry means the current folder. (Built without assigning a literal to
+    // a string, which g++ 12 falsely flags with -Wrestrict at -O3.)
+    const std::string dir = end > start ? path.substr(start, end - start) : std::string(".");
     const std::string candidate = WithTrailingSlash(dir) + name;
     if (IsRegularFile(candidate) && access(candidate.c_str(), X_OK) == 0) return candidate;
     start = end + 1;

@@ -11,7 +11,7 @@
 
 #include "engine/CFileLockers.h"
 #include "engine/Md5.h"
-#include "engine/UniqueFd.h"
+#include "platform/UniqueFd.h"
 #include "platform/TextConv.h"
 #include "shell/simpleLog.h"
 
@@ -83,7 +83,7 @@ bool CCompletion::RemoveTrailer() {
   const std::string path = plat::WideToUtf8(m_tempPath);
   for (int i = 1; i <= kMaxTries; ++i) {
     int error = 0;
-    UniqueFd fd(OpenExistingReadWrite(path));
+    plat::UniqueFd fd(OpenExistingReadWrite(path));
     if (!fd.Valid()) {
       error = errno;
     } else if (m_total < 0 || ::ftruncate(fd.Get(), static_cast<off_t>(m_total)) != 0) {
@@ -144,7 +144,7 @@ bool CCompletion::CheckMd5(const std::wstring& path, bool report) {
 
     // Last chance: a cache that has not reached the disk yet is pushed out once more.
     Log(2, "[WARN] multi, all retries failed, try flush file buffers again.");
-    UniqueFd fd(OpenExistingReadWrite(plat::WideToUtf8(path)));
+    plat::UniqueFd fd(OpenExistingReadWrite(plat::WideToUtf8(path)));
     if (!fd.Valid()) break;
     const int64_t begin = TickMs();
     if (::fsync(fd.Get()) == 0) {

@@ -72,7 +72,7 @@ int CFileWriter::CreateTempFile(const std::wstring& path, int64_t total, int& sy
   const size_t slash = file.rfind('/');
   if (slash != std::string::npos && slash > 0) plat::CreateFolderTree(file.substr(0, slash + 1));
 
-  UniqueFd fd(::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  plat::UniqueFd fd(::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
   int error = fd.Valid() ? 0 : errno;
   Log(3, "[INFO] create file=[%s], hFile=[%d], error=[%d].", file.c_str(), fd.Get(), error);
   if (!fd.Valid() && (error == EEXIST || error == ETXTBSY)) {

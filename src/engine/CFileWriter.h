@@ -13,7 +13,7 @@
 
 #include "engine/CResumeTrailer.h"
 #include "engine/IFileWriter.h"
-#include "engine/UniqueFd.h"
+#include "platform/UniqueFd.h"
 
 namespace ns_KDL {
 
@@ -81,7 +81,7 @@ class CFileWriter : public IFileWriter {
 
   std::mutex m_trailerLock;  // one trailer write at a time; taken before m_writeLock
   mutable std::mutex m_writeLock;  // the file-write mutex
-  UniqueFd m_fd;
+  plat::UniqueFd m_fd;
   int64_t m_total = 0;
   std::function<bool(int)> m_stepHook;
 };

@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <iterator>
 
-#include "engine/UniqueFd.h"
+#include "platform/UniqueFd.h"
 #include "platform/TextConv.h"
 #include "shell/simpleLog.h"
 
@@ -113,7 +113,7 @@ std::string CResumeTrailer::Encode(const std::vector<ByteRange>& ranges) {
 bool CResumeTrailer::ReadTrailer(const std::wstring& path, int64_t total, std::map<int64_t, int64_t>& ranges) {
   ranges.clear();
   const std::string file = plat::WideToUtf8(path);
-  UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+  plat::UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
   if (!fd.Valid()) {
     Log(3, "[INFO] multi, no resume cache, file=[%s], error=[%d].", file.c_str(), errno);
     return false;

@@ -8,7 +8,7 @@
 #include <bit>
 #include <cstring>
 
-#include "UniqueFd.h"
+#include "platform/UniqueFd.h"
 
 namespace makersim {
 namespace {
@@ -23,7 +23,7 @@ uint64_t Mix(uint64_t z) {
 
 class FileContent : public Content {
  public:
-  FileContent(UniqueFd fd, uint64_t size) : m_fd(std::move(fd)), m_size(size) {}
+  FileContent(plat::UniqueFd fd, uint64_t size) : m_fd(std::move(fd)), m_size(size) {}
   uint64_t Size() const override { return m_size; }
   bool Read(uint64_t offset, char* buf, size_t n) const override {
     while (n > 0) {
@@ -38,7 +38,7 @@ class FileContent : public Content {
   }
 
  private:
-  UniqueFd m_fd;
+  plat::UniqueFd m_fd;
   uint64_t m_size;
 };
 
@@ -106,7 +106,7 @@ std::unique_ptr<Content> MakeContent(const BodySource& body, const std::string& 
     case BodySource::Kind::Text: return std::make_unique<TextContent>(text);
     case BodySource::Kind::Generated: return std::make_unique<GeneratedContent>(body.size, body.seed);
     case BodySource::Kind::File: {
-      UniqueFd fd(open(body.path.c_str(), O_RDONLY | O_CLOEXEC));
+      plat::UniqueFd fd(open(body.path.c_str(), O_RDONLY | O_CLOEXEC));
       struct stat st {};
       if (!fd.Valid() || fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) {
         error = "cannot open source file " + body.path + ": " + std::strerror(errno ? errno : ENOENT);

@@ -81,7 +81,7 @@ void AppendJsonString(std::string& out, std::string_view s) {
 
 bool Recorder::Open(const std::string& path, std::string& error) {
   if (path.empty()) return true;
-  m_fd = UniqueFd(open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
+  m_fd = plat::UniqueFd(open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
   if (!m_fd.Valid()) {
     error = "cannot open record file " + path + ": " + std::strerror(errno);
     return false;

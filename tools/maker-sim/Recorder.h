@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "UniqueFd.h"
+#include "platform/UniqueFd.h"
 
 namespace httplib {
 struct Request;
@@ -22,7 +22,7 @@ class Recorder {
 
  private:
   std::mutex m_mutex;
-  UniqueFd m_fd;
+  plat::UniqueFd m_fd;
   uint64_t m_seq = 0;
 };
 

@@ -11,7 +11,7 @@
 #include <map>
 #include <set>
 
-#include "UniqueFd.h"
+#include "platform/UniqueFd.h"
 
 namespace makersim {
 namespace {
@@ -472,7 +472,7 @@ bool ParseScenario(const std::string& text, const std::string& folder, Scenario&
 }
 
 bool LoadScenario(const std::string& path, Scenario& out, std::string& error) {
-  UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  plat::UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
   struct stat st {};
   if (!fd.Valid() || fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) {
     error = "cannot open scenario " + path;

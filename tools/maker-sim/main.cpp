@@ -81,7 +81,7 @@
 #include "Responder.h"
 #include "Scenario.h"
 #include "Stopper.h"
-#include "UniqueFd.h"
+#include "platform/UniqueFd.h"
 
 namespace {
 
@@ -145,7 +145,7 @@ int Generate(const char* sizeText, const char* seedText) {
 bool WriteReadyFile(const std::string& path, const std::string& text, std::string& error) {
   const std::string tmp = path + ".tmp";
   {
-    UniqueFd fd(open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    plat::UniqueFd fd(open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
     if (!fd.Valid() || !WriteAll(fd.Get(), text.data(), text.size())) {
       error = "cannot write " + tmp + ": " + std::strerror(errno);
       return false;

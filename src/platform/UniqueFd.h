@@ -4,7 +4,7 @@
 
 #include <utility>
 
-namespace ns_KDL {
+namespace plat {
 
 class UniqueFd {
  public:
@@ -33,4 +33,4 @@ class UniqueFd {
   int m_fd = -1;
 };
 
-}  // namespace ns_KDL
+}  // namespace plat

@@ -1,5 +1,7 @@
 #include "engine/CJsonObject.h"
 
+#include "platform/TextConv.h"
+
 #include <cfloat>
 #include <charconv>
 #include <chrono>
@@ -56,24 +58,6 @@ uint64_t HashKey(std::string_view key) {
   uint64_t tail = 0;
   if (n > 0) std::memcpy(&tail, p, n);
   return Mix(h ^ tail ^ (static_cast<uint64_t>(n) << 59));
-}
-
-void AppendUtf8(std::string& out, uint32_t cp) {
-  if (cp < 0x80) {
-    out.push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
 }
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
@@ -631,7 +615,7 @@ struct CJsonObject::Parser {
             pos = escape;
             return false;
           }
-          AppendUtf8(out, cp);
+          plat::AppendUtf8(out, cp);
           break;
         }
         default:

@@ -85,7 +85,7 @@ bool IsValidUtf8(std::string_view in) {
   return true;
 }
 
-static void AppendUtf8(std::string& out, char32_t cp) {
+void AppendUtf8(std::string& out, char32_t cp) {
   if (cp < 0x80) {
     out.push_back(static_cast<char>(cp));
   } else if (cp < 0x800) {

@@ -15,6 +15,9 @@ std::wstring Utf8ToWide(std::string_view utf8);
 // U+10FFFF). Documents that must be UTF-8 are refused when this fails.
 bool IsValidUtf8(std::string_view bytes);
 
+// Appends one code point (at most U+10FFFF, not a surrogate) as UTF-8.
+void AppendUtf8(std::string& out, char32_t codePoint);
+
 // Wide to UTF-8. A UTF-16 surrogate pair held in two wide characters is combined into one
 // 4-byte sequence; a lone surrogate, or a value above U+10FFFF, becomes '?'.
 std::string WideToUtf8(std::wstring_view wide);

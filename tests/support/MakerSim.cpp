@@ -1,5 +1,7 @@
 #include "support/MakerSim.h"
 
+#include "platform/TextConv.h"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -93,23 +95,6 @@ class JsonReader {
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;
   }
-  static void AppendUtf8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-      out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-  }
   bool ReadString(std::string& out) {
     if (!Eat('"')) return false;
     out.clear();
@@ -142,7 +127,7 @@ class JsonReader {
           if (cp < 0x100) {
             out.push_back(static_cast<char>(cp));
           } else {
-            AppendUtf8(out, cp);
+            plat::AppendUtf8(out, cp);
           }
           break;
         }
